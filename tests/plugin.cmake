@@ -1,0 +1,4 @@
+qg_add_test(plugin_core_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_core_test.cc
+          ${PROJECT_SOURCE_DIR}/plugin/exports.cc
+  LIBS qg_plugin tier0)
