@@ -15,9 +15,13 @@ RecvFromFn g_pfnSavedRecvFrom = nullptr;
 void EnableFilter() {
   if (g_bFilterEnabled) return;
   // The table is reached through g_pVCR at every call: the engine may move
-  // it, and the entry must be the one the engine reads now.
-  g_pfnSavedRecvFrom = g_pVCR->Hook_recvfrom;
-  g_pVCR->Hook_recvfrom = &FilteredRecvFrom;
+  // it, and the entry must be the one the engine reads now.  The saved
+  // entry is stored before the filter is published, so a receive on another
+  // thread that finds the filter also finds where to pass the call on.
+  RecvFromFn *pEntry = &g_pVCR->Hook_recvfrom;
+  __atomic_store_n(&g_pfnSavedRecvFrom, __atomic_load_n(pEntry, __ATOMIC_RELAXED),
+                   __ATOMIC_RELAXED);
+  __atomic_store_n(pEntry, &FilteredRecvFrom, __ATOMIC_RELEASE);
   g_bFilterEnabled = true;
   g_pHostApi->ConPrint(kFilterEnabledMessage);
 }
@@ -26,7 +30,9 @@ void DisableFilter() {
   if (!g_bFilterEnabled) return;
   // Written back whatever the entry holds now: the filter undoes its own
   // install, even over a module that replaced the entry after it.
-  g_pVCR->Hook_recvfrom = g_pfnSavedRecvFrom;
+  __atomic_store_n(&g_pVCR->Hook_recvfrom,
+                   __atomic_load_n(&g_pfnSavedRecvFrom, __ATOMIC_RELAXED),
+                   __ATOMIC_RELEASE);
   g_bFilterEnabled = false;
   g_pHostApi->ConPrint(kFilterDisabledMessage);
 }
@@ -61,7 +67,8 @@ extern "C" int FilteredRecvFrom(int s, char *buf, int len, int flags,
   // entry overwrites *fromlen with the address's full length, which may
   // exceed what the buffer holds.
   int nFromCapacity = fromlen != nullptr ? *fromlen : 0;
-  int r = g_pfnSavedRecvFrom(s, buf, len, flags, from, fromlen);
+  int r = __atomic_load_n(&g_pfnSavedRecvFrom, __ATOMIC_RELAXED)(
+      s, buf, len, flags, from, fromlen);
   if (__builtin_expect(r != 0, 1)) return r;
   return ReportEmptyDatagram(buf, len, from, nFromCapacity);
 }
