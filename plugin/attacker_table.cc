@@ -1,6 +1,7 @@
 #include "plugin/attacker_table.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <new>
 
@@ -22,9 +23,12 @@ AttackerTable::AttackerTable()
     : sentinel(new AttackerNode),
       size(0),
       others(0),
-      index(nullptr),
+      indexKeys(nullptr),
+      indexRecords(nullptr),
       indexMask(0),
-      indexShift(32) {
+      indexShift(32),
+      zeroRecord(nullptr) {
+  memset(presence, 0, sizeof presence);
   sentinel->record = nullptr;
   sentinel->next = sentinel;
   sentinel->prev = sentinel;
@@ -62,35 +66,39 @@ void AttackerTable::RemoveAll() {
   }
   size = 0;
   others = 0;
-  free(index);
-  index = nullptr;
+  free(indexKeys);
+  indexKeys = nullptr;
+  indexRecords = nullptr;
   indexMask = 0;
   indexShift = 32;
+  zeroRecord = nullptr;
+  memset(presence, 0, sizeof presence);
 }
 
 // Makes room for one more address, growing the index while it would be
 // more than half full.  When a larger index cannot be had, the current one
 // still serves until it is three quarters full.
 bool AttackerTable::ReserveIndexSlot() {
-  uint32_t nSlots = index != nullptr ? indexMask + 1 : 0;
+  uint32_t nSlots = indexKeys != nullptr ? indexMask + 1 : 0;
   uint32_t nNeeded = static_cast<uint32_t>(size) + 1;
   if (nNeeded * 2 <= nSlots) return true;
 
-  uint32_t nBits = index != nullptr ? 32 - indexShift + 1 : kFirstIndexBits;
+  uint32_t nBits = indexKeys != nullptr ? 32 - indexShift + 1 : kFirstIndexBits;
   if (nBits <= kLastIndexBits) {
-    IndexSlot *pNew =
-        static_cast<IndexSlot *>(calloc(size_t(1) << nBits, sizeof(IndexSlot)));
-    if (pNew != nullptr) {
-      IndexSlot *pOld = index;
-      index = pNew;
-      indexMask = (1u << nBits) - 1;
+    // One block holds both arrays: the keys, then the record pointers.
+    size_t nNewSlots = size_t(1) << nBits;
+    void *pBlock = calloc(nNewSlots, sizeof(uint32_t) + sizeof(AttackerRecord *));
+    if (pBlock != nullptr) {
+      uint32_t *pOldKeys = indexKeys;
+      AttackerRecord **pOldRecords = indexRecords;
+      indexKeys = static_cast<uint32_t *>(pBlock);
+      indexRecords = reinterpret_cast<AttackerRecord **>(indexKeys + nNewSlots);
+      indexMask = static_cast<uint32_t>(nNewSlots - 1);
       indexShift = 32 - nBits;
       for (uint32_t i = 0; i < nSlots; ++i) {
-        if (pOld[i].record != nullptr) {
-          InsertIntoIndex(pOld[i].address, pOld[i].record);
-        }
+        if (pOldKeys[i] != 0) InsertIntoIndex(pOldKeys[i], pOldRecords[i]);
       }
-      free(pOld);
+      free(pOldKeys);
       return true;
     }
   }
@@ -98,8 +106,14 @@ bool AttackerTable::ReserveIndexSlot() {
 }
 
 void AttackerTable::InsertIntoIndex(uint32_t address, AttackerRecord *record) {
+  if (address == 0) {
+    zeroRecord = record;
+    return;
+  }
+  uint32_t bit = PresenceBitOf(address);
+  presence[bit / 32] |= 1u << (bit % 32);
   uint32_t i = SlotOf(address);
-  while (index[i].record != nullptr) i = (i + 1) & indexMask;
-  index[i].address = address;
-  index[i].record = record;
+  while (indexKeys[i] != 0) i = (i + 1) & indexMask;
+  indexKeys[i] = address;
+  indexRecords[i] = record;
 }

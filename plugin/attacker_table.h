@@ -63,13 +63,16 @@ class AttackerTable {
   const AttackerNode *End() const { return sentinel; }
 
  private:
-  struct IndexSlot {
-    uint32_t address;
-    AttackerRecord *record;  // null: the slot is free
-  };
-
   uint32_t SlotOf(uint32_t address) const {
     return (address * 2654435769u) >> indexShift;  // Fibonacci hashing
+  }
+  // The presence bit of an address, from a second, independent hash.
+  static uint32_t PresenceBitOf(uint32_t address) {
+    return (address * 0x85EBCA6Bu) >> (32 - kPresenceBits);
+  }
+  bool MayHold(uint32_t address) const {
+    uint32_t bit = PresenceBitOf(address);
+    return (presence[bit / 32] >> (bit % 32)) & 1;
   }
   bool ReserveIndexSlot();
   void InsertIntoIndex(uint32_t address, AttackerRecord *record);
@@ -77,17 +80,30 @@ class AttackerTable {
   AttackerNode *sentinel;
   int size;
   uint32_t others;
-  IndexSlot *index;     // null until the first Append
-  uint32_t indexMask;   // slots - 1; slots is a power of two
-  uint32_t indexShift;  // 32 - log2(slots)
+  // The index: the addresses alone in one array, so that looking up a
+  // sender not in the table touches as little memory as possible, and their
+  // records at the same positions in a second.  0 marks a free slot; the
+  // address 0.0.0.0 is kept aside in zeroRecord.
+  //
+  // In front of the index, one presence bit per hash of an address: clear
+  // for most addresses never seen, so that a flood of new senders past the
+  // bound is turned away by a bitmap small enough to stay in the cache.
+  enum { kPresenceBits = 20 };
+  uint32_t presence[(1u << kPresenceBits) / 32];
+  uint32_t *indexKeys;           // null until the first Append
+  AttackerRecord **indexRecords;
+  uint32_t indexMask;            // slots - 1; slots is a power of two
+  uint32_t indexShift;           // 32 - log2(slots)
+  AttackerRecord *zeroRecord;
 };
 
 inline AttackerRecord *AttackerTable::Find(uint32_t address) const {
-  if (index == nullptr) return nullptr;
+  if (address == 0) return zeroRecord;
+  if (!MayHold(address)) return nullptr;
   for (uint32_t i = SlotOf(address);; i = (i + 1) & indexMask) {
-    const IndexSlot &slot = index[i];
-    if (slot.record == nullptr) return nullptr;
-    if (slot.address == address) return slot.record;
+    uint32_t key = indexKeys[i];
+    if (key == address) return indexRecords[i];
+    if (key == 0) return nullptr;
   }
 }
 
