@@ -4,6 +4,7 @@
 #include "host/ISmmAPI.h"
 #include "host/platform.h"
 #include "plugin/attackers.h"
+#include "plugin/controls.h"
 #include "plugin/filter.h"
 #include "plugin/host_handles.h"
 
@@ -36,6 +37,7 @@ bool Quellgate::Load(SourceMM::PluginId id, SourceMM::ISmmAPI *ismm,
 
   // The filter is live before any console object exists.
   EnableFilter();
+  CreateVersionAndStatus();
 
   g_pEngineCvar = static_cast<ICvar *>(ismm->VInterfaceMatch(
       ismm->GetEngineFactory(true), CVAR_INTERFACE_VERSION, -1));
@@ -47,10 +49,15 @@ bool Quellgate::Load(SourceMM::PluginId id, SourceMM::ISmmAPI *ismm,
   if (g_pHookService == nullptr) {
     return FailLoad(ismm, error, maxlength, "ISourceHook");
   }
+  g_pCVar = g_pEngineCvar;
+  CreateSwitchAndRegister(this);
   return true;
 }
 
 bool Quellgate::Unload(char *error, size_t maxlength) {
+  // Detached first: from here on no change of the switch variable can
+  // switch the filter on again behind the next step.
+  if (g_pHookService != nullptr) DetachChangeHandler();
   DisableFilter();
   ClearAttackers();
   return true;
@@ -66,3 +73,8 @@ const char *Quellgate::GetLicense() { return "zlib"; }
 const char *Quellgate::GetVersion() { return "1.0.0.0"; }
 const char *Quellgate::GetDate() { return "Jan 29 2010"; }
 const char *Quellgate::GetLogTag() { return "QGAT"; }
+
+bool Quellgate::RegisterConCommandBase(ConCommandBase *pCommand) {
+  g_pHostApi->RegisterConCommandBase(g_pPlugin, pCommand);
+  return true;
+}

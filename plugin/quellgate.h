@@ -4,17 +4,23 @@
 #ifndef QUELLGATE_PLUGIN_QUELLGATE_H_
 #define QUELLGATE_PLUGIN_QUELLGATE_H_
 
+#include "console/concommandbase.h"
 #include "host/ISmmPlugin.h"
 
-class Quellgate : public SourceMM::ISmmPlugin {
+// Its second face is the console framework's registration accessor: every
+// console object of the library reaches the host through it.
+class Quellgate : public SourceMM::ISmmPlugin, public IConCommandBaseAccessor {
  public:
-  // Saves the host's services, switches the filter on and finds the
-  // engine's console service.  Fails, with the filter off again and the
-  // message "Could not find interface: NAME" in `error`, when the host
-  // yields no console service or no hook service.
+  // Saves the host's services, switches the filter on, finds the engine's
+  // console service, builds the console controls and registers them with
+  // the host.  Fails, with the filter off again, nothing hooked or
+  // registered, and the message "Could not find interface: NAME" in
+  // `error`, when the host yields no console service or no hook service.
   bool Load(SourceMM::PluginId id, SourceMM::ISmmAPI *ismm, char *error,
             size_t maxlength, bool late) override;
-  // Switches the filter off and empties the attacker table.  Always true.
+  // Detaches the change handler, then switches the filter off and empties
+  // the attacker table.  The console objects stay; withdrawing them is the
+  // host's business.  Always true.
   bool Unload(char *error, size_t maxlength) override;
 
   const char *GetAuthor() override;
@@ -25,6 +31,10 @@ class Quellgate : public SourceMM::ISmmPlugin {
   const char *GetVersion() override;
   const char *GetDate() override;
   const char *GetLogTag() override;
+
+  // Passes the object to the host on behalf of this plugin; answers true
+  // whatever the host says.
+  bool RegisterConCommandBase(ConCommandBase *pCommand) override;
 };
 
 extern Quellgate g_Quellgate;
