@@ -1,0 +1,48 @@
+// A console service for tests: records what the framework hands it.
+#ifndef QUELLGATE_TESTS_CONSOLE_TEST_CVAR_H_
+#define QUELLGATE_TESTS_CONSOLE_TEST_CVAR_H_
+
+#include <string>
+#include <vector>
+
+#include "host/ICvar.h"
+
+class RecordingCvar : public ICvar {
+ public:
+  struct Broadcast {
+    ConVar *m_pVar;
+    std::string m_OldValue;
+    float m_flOldValue;
+  };
+
+  explicit RecordingCvar(int nModuleId = 42) : m_nModuleId(nModuleId) {}
+
+  int AllocateDLLIdentifier() override {
+    ++m_nIdentifierCalls;
+    return m_nModuleId;
+  }
+  void RegisterConCommand(ConCommandBase *pCommandBase) override {
+    m_Registered.push_back(pCommandBase);
+  }
+  void UnregisterConCommand(ConCommandBase *pCommandBase) override {}
+  void UnregisterConCommands(int id) override {}
+  ConCommandBase *FindCommandBase(const char *name) override { return nullptr; }
+  ConVar *FindVar(const char *var_name) override { return nullptr; }
+  ConCommand *FindCommand(const char *name) override { return nullptr; }
+  ConCommandBase *GetCommand(int index) override { return nullptr; }
+  void InstallGlobalChangeCallback(FnChangeCallback callback) override {}
+  void RemoveGlobalChangeCallback(FnChangeCallback callback) override {}
+  void CallGlobalChangeCallbacks(ConVar *var, const char *pOldValue,
+                                 float flOldValue) override {
+    m_Broadcasts.push_back(Broadcast{var, pOldValue, flOldValue});
+    if (m_pOnBroadcast != nullptr) m_pOnBroadcast(var);
+  }
+
+  int m_nModuleId;
+  int m_nIdentifierCalls = 0;
+  std::vector<ConCommandBase *> m_Registered;
+  std::vector<Broadcast> m_Broadcasts;
+  void (*m_pOnBroadcast)(ConVar *var) = nullptr;
+};
+
+#endif  // QUELLGATE_TESTS_CONSOLE_TEST_CVAR_H_
