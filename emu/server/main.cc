@@ -1,0 +1,149 @@
+// qgate-server: the emulated dedicated server.  It binds its UDP socket,
+// loads the plugin through the plugin host, prints one line
+// "listening on ADDR:PORT" with the real port, and then ticks: drain the
+// socket, run the console lines waiting on stdin, sleep to the next tick.
+// End of input, `quit`, SIGINT and SIGTERM unload the plugin and exit 0.
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "console/concommandbase.h"
+#include "emu/console/console_service.h"
+#include "emu/console/engine_commands.h"
+#include "emu/host/console_output.h"
+#include "emu/host/plugin_host.h"
+#include "emu/server/line_reader.h"
+#include "emu/server/net_receiver.h"
+#include "emu/server/net_stats_command.h"
+#include "emu/server/server_options.h"
+
+namespace {
+
+volatile sig_atomic_t s_bStopSignal = 0;
+
+void OnStopSignal(int) { s_bStopSignal = 1; }
+
+void InstallSignalHandlers() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a signal cuts the tick's sleep short, so the server
+  // stops at once.
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A console reader that went away must not kill the server mid-unload.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+void AddNanoseconds(timespec *pTime, long long nNanoseconds) {
+  long long nTotal = pTime->tv_nsec + nNanoseconds;
+  pTime->tv_sec += static_cast<time_t>(nTotal / 1000000000LL);
+  pTime->tv_nsec = static_cast<long>(nTotal % 1000000000LL);
+}
+
+bool IsBefore(const timespec &a, const timespec &b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  ServerOptions options;
+  std::string strError;
+  if (!ParseServerOptions(argc, argv, &options, &strError)) {
+    fprintf(stderr, "qgate-server: %s\n%s", strError.c_str(), ServerUsage());
+    return 2;
+  }
+  if (options.m_bHelp) {
+    fputs(ServerUsage(), stdout);
+    return 0;
+  }
+  InstallSignalHandlers();
+
+  CStdioOutput output(stdout);
+  CNetReceiver net;
+  if (!net.Open(options.m_strBind.c_str(), options.m_nPort, &strError)) {
+    fprintf(stderr, "qgate-server: %s\n", strError.c_str());
+    return 1;
+  }
+
+  // The engine module's console: the service, and the engine's own commands
+  // on its own copy of the console framework, registered through the
+  // module's walk as any module registers.
+  CConsoleService console(&output);
+  g_pCVar = &console;
+  CEngineCommands engineCommands(&console);
+  CNetStatsCommand netStats(&output, &net);
+  RegisterConsoleObjects(0, nullptr);
+
+  CPluginHost host(&output, &console);
+  if (!options.m_bNoPlugin) {
+    std::string strPlugin = options.m_strPlugin.empty() ? DefaultPluginPath()
+                                                        : options.m_strPlugin;
+    // A plugin that fails to load is reported by the host; the server runs
+    // on without it, as a game server does.
+    host.LoadPlugin(strPlugin.c_str(), false);
+  }
+
+  char szListening[128];
+  snprintf(szListening, sizeof szListening, "listening on %s:%d\n",
+           options.m_strBind.c_str(), net.Port());
+  output.Print(szListening);
+
+  CLineReader input(STDIN_FILENO);
+  const bool bInteractive = isatty(STDIN_FILENO) != 0;
+  if (bInteractive) output.Print("] ");
+
+  const long long nTickNanoseconds =
+      static_cast<long long>(1e9 / options.m_flTickRate);
+  timespec nextTick;
+  clock_gettime(CLOCK_MONOTONIC, &nextTick);
+  std::vector<std::string> lines;
+  while (!s_bStopSignal && !engineCommands.QuitRequested()) {
+    net.ReceiveTick();
+
+    lines.clear();
+    input.ReadWaitingLines(&lines);
+    for (const std::string &strLine : lines) {
+      console.ExecuteLine(strLine);
+      fflush(stdout);
+      if (engineCommands.QuitRequested()) break;
+    }
+    if (input.AtEnd()) {
+      // Ctrl-D at a terminal leaves the cursor after the prompt.
+      if (bInteractive) output.Print("\n");
+      break;
+    }
+    if (bInteractive && !lines.empty() && !engineCommands.QuitRequested()) {
+      output.Print("] ");
+    }
+
+    AddNanoseconds(&nextTick, nTickNanoseconds);
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (IsBefore(nextTick, now)) {
+      // Fallen behind (a long tick, a stopped process): start the count
+      // again from now rather than run a burst of catch-up ticks.
+      nextTick = now;
+      continue;
+    }
+    while (!s_bStopSignal &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &nextTick,
+                           nullptr) == EINTR) {
+    }
+  }
+
+  host.UnloadAllPlugins();
+  fflush(stdout);
+  // The engine's objects go with this scope; the service must not be
+  // reached through g_pCVar after it.
+  g_pCVar = nullptr;
+  return 0;
+}
