@@ -334,6 +334,52 @@ TEST_F(HostTest, AFailedLoadIsReportedAndLeavesNothingBehind) {
   EXPECT_EQ(0, m_Host.LoadPlugin(nullptr, false));
 }
 
+// Stands for the engine's network thread: says on the console when it is
+// parked and let go, and whether the plugin's library is open at that point.
+class COutputQuiesce : public IQuiesce {
+ public:
+  COutputQuiesce(IConsoleOutput *pOutput, const std::string &strLibrary)
+      : m_pOutput(pOutput), m_strLibrary(strLibrary) {}
+  void Pause() override { m_pOutput->Print("pause\n"); }
+  void Resume() override {
+    m_pOutput->Print(IsLibraryOpen(m_strLibrary) ? "resume (open)\n"
+                                                 : "resume (closed)\n");
+  }
+
+ private:
+  IConsoleOutput *m_pOutput;
+  std::string m_strLibrary;
+};
+
+TEST_F(HostTest, ParksTheOtherThreadAroundEveryLoadAndUnload) {
+  COutputQuiesce quiesce(&m_Output, kPluginA);
+  m_Host.SetQuiesce(&quiesce);
+  SourceMM::PluginId id = m_Host.LoadPlugin(kPluginA.c_str(), false);
+  ASSERT_NE(0, id);
+  EXPECT_EQ("pause\nTestA load [" + std::to_string(id) +
+                "] late 0 hooks yes cvar yes\nresume (open)\n",
+            m_Output.Text());
+  m_Output.Clear();
+  EXPECT_TRUE(m_Host.UnloadPlugin(id));
+  // Unload ran, and the library was closed, before the thread was let go.
+  EXPECT_EQ("pause\nTestA unload\nresume (closed)\n", m_Output.Text());
+  m_Output.Clear();
+  EXPECT_FALSE(m_Host.UnloadPlugin(id));  // nothing to unload: no pause
+  EXPECT_EQ("", m_Output.Text());
+
+  // A failed Load is undone, library closed, before the thread goes on.
+  const std::string kFail = BinPath("host_test_plugin_fail.so");
+  COutputQuiesce failQuiesce(&m_Output, kFail);
+  m_Host.SetQuiesce(&failQuiesce);
+  EXPECT_EQ(0, m_Host.LoadPlugin(kFail.c_str(), false));
+  EXPECT_EQ(0u, m_Output.Text().find("pause\nTestFail load ["));
+  EXPECT_NE(std::string::npos,
+            m_Output.Text().find(": TestFail was told to fail\n"
+                                 "resume (closed)\n"))
+      << m_Output.Text();
+  m_Host.SetQuiesce(nullptr);
+}
+
 // ---- The built plugin ----
 
 const std::string kQuellgate = BinPath("quellgate_mm.so");

@@ -4,6 +4,7 @@
 //   TEST_PLUGIN_FAIL      Load registers its objects, then fails
 //   TEST_PLUGIN_NO_PLUGIN CreateInterface answers null to "ISmmPlugin"
 //   TEST_PLUGIN_NO_FACTORY the library exports no CreateInterface
+//   TEST_PLUGIN_NULL_TEXTS its name, version and author are null
 // Its console objects are opaque blocks: the host never looks into them.
 #include "host/ICvar.h"
 #include "host/ISmmAPI.h"
@@ -45,12 +46,18 @@ class CTestPlugin : public SourceMM::ISmmPlugin {
     m_pApi->ConPrintf("%s unload\n", TEST_PLUGIN_NAME);
     return true;
   }
+#ifdef TEST_PLUGIN_NULL_TEXTS
+  const char *GetAuthor() override { return nullptr; }
+  const char *GetName() override { return nullptr; }
+  const char *GetVersion() override { return nullptr; }
+#else
   const char *GetAuthor() override { return "the tests"; }
   const char *GetName() override { return TEST_PLUGIN_NAME; }
+  const char *GetVersion() override { return "0.1"; }
+#endif
   const char *GetDescription() override { return "a plugin for the tests"; }
   const char *GetURL() override { return ""; }
   const char *GetLicense() override { return ""; }
-  const char *GetVersion() override { return "0.1"; }
   const char *GetDate() override { return ""; }
   const char *GetLogTag() override { return "TEST"; }
 

@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+
 extern char **environ;
 
 namespace qgtest {
@@ -148,6 +150,26 @@ std::string ServerProcess::WaitForLine(const std::string &strPrefix,
   }
 }
 
+std::string ServerProcess::RunConsole(const std::string &strLine,
+                                      std::chrono::milliseconds timeout) {
+  ++m_nMarks;
+  const std::string strBegin =
+      "-- qgtest mark " + std::to_string(m_nMarks) + " begin --";
+  const std::string strEnd =
+      "-- qgtest mark " + std::to_string(m_nMarks) + " end --";
+  SendLine("echo " + strBegin + "\n" + strLine + "\necho " + strEnd);
+  auto deadline = Clock::now() + timeout;
+  if (WaitForLine(strBegin, timeout).empty()) return "<no answer>";
+  size_t nStart = m_nScanned;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - Clock::now());
+  if (left.count() <= 0 || WaitForLine(strEnd, left).empty()) {
+    return "<no answer>" + m_strOutput.substr(nStart);
+  }
+  size_t nEnd = m_nScanned - strEnd.size() - 1;
+  return m_strOutput.substr(nStart, nEnd - nStart);
+}
+
 int ServerProcess::WaitForExit(std::chrono::milliseconds timeout) {
   if (m_Pid <= 0) return -1;
   auto deadline = Clock::now() + timeout;
@@ -169,14 +191,22 @@ int ServerProcess::WaitForExit(std::chrono::milliseconds timeout) {
   }
 }
 
-LoopbackSocket::LoopbackSocket() {
+LoopbackSocket::LoopbackSocket() : LoopbackSocket("127.0.0.1") {}
+
+LoopbackSocket::LoopbackSocket(const char *pszAddress) {
   m_nSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr;
   memset(&addr, 0, sizeof addr);
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  bind(m_nSocket, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+  // Spoofed sources stay inside the loopback network.
+  if (inet_pton(AF_INET, pszAddress, &addr.sin_addr) != 1 ||
+      (ntohl(addr.sin_addr.s_addr) >> 24) != 127) {
+    return;
+  }
+  m_bBound = m_nSocket >= 0 &&
+             bind(m_nSocket, reinterpret_cast<sockaddr *>(&addr),
+                  sizeof addr) == 0;
 }
 
 LoopbackSocket::~LoopbackSocket() {
@@ -203,6 +233,24 @@ bool LoopbackSocket::Receive(std::string *pData,
   if (n < 0) return false;
   pData->assign(szBuffer, static_cast<size_t>(n));
   return true;
+}
+
+std::string PingDatagram(const std::string &strPayload) {
+  return std::string("\xFF\xFF\xFF\xFFi", 5) + strPayload;
+}
+
+std::string PongDatagram(const std::string &strPayload) {
+  return std::string("\xFF\xFF\xFF\xFFj", 5) + strPayload;
+}
+
+bool SyncWithPing(int nPort, std::chrono::milliseconds timeout) {
+  static std::atomic<int> s_nSync{0};
+  std::string strPayload = "sync-" + std::to_string(++s_nSync);
+  LoopbackSocket pinger;
+  if (!pinger.SendTo(nPort, PingDatagram(strPayload))) return false;
+  std::string strReply;
+  return pinger.Receive(&strReply, timeout) &&
+         strReply == PongDatagram(strPayload);
 }
 
 bool QueryCounters(ServerProcess *pServer, ServerCounters *pCounters) {

@@ -38,6 +38,13 @@ class ServerProcess {
   // of output.
   std::string WaitForLine(const std::string &strPrefix,
                           std::chrono::milliseconds timeout);
+  // Runs one console line and answers exactly what it printed, byte for
+  // byte: the line is framed by two `echo` marks, and the answer is the
+  // output between them.  Answers "<no answer>" and what was printed at the
+  // deadline.
+  std::string RunConsole(const std::string &strLine,
+                         std::chrono::milliseconds timeout =
+                             std::chrono::milliseconds(10000));
   // Waits for the child to exit, reading its output to the end.  Answers
   // the wait status, or -1 at the deadline.
   int WaitForExit(std::chrono::milliseconds timeout);
@@ -56,24 +63,42 @@ class ServerProcess {
   bool m_bOutputEnded = false;
   std::string m_strOutput;
   size_t m_nScanned = 0;  // lines before this offset were already matched
+  int m_nMarks = 0;       // RunConsole's marks so far
 };
 
-// A UDP socket bound to 127.0.0.1 on a free port, that sends only to
+// A UDP socket bound to 127.0.0.1 (or another address inside 127.0.0.0/8,
+// which Linux accepts without privileges) on a free port, that sends only to
 // 127.0.0.1.
 class LoopbackSocket {
  public:
   LoopbackSocket();
+  // Bound to `pszAddress`, which must lie inside 127.0.0.0/8; Bound() tells
+  // whether that worked.
+  explicit LoopbackSocket(const char *pszAddress);
   ~LoopbackSocket();
   LoopbackSocket(const LoopbackSocket &) = delete;
   LoopbackSocket &operator=(const LoopbackSocket &) = delete;
 
+  bool Bound() const { return m_bBound; }
   bool SendTo(int nPort, const std::string &strData);
   // One datagram within `timeout`; false when none came.
   bool Receive(std::string *pData, std::chrono::milliseconds timeout);
 
  private:
   int m_nSocket = -1;
+  bool m_bBound = false;
 };
+
+// A connectionless ping (FF FF FF FF 'i' and the payload), and the engine's
+// answer to it (FF FF FF FF 'j' and the same payload).
+std::string PingDatagram(const std::string &strPayload);
+std::string PongDatagram(const std::string &strPayload);
+
+// Sends a ping from 127.0.0.1 and waits for its answer: once it comes, the
+// server has read every datagram that was sent to it before.  False when no
+// answer comes within `timeout`.
+bool SyncWithPing(int nPort, std::chrono::milliseconds timeout =
+                                 std::chrono::milliseconds(30000));
 
 // The counters of one net_stats line.
 struct ServerCounters {

@@ -78,8 +78,8 @@ TEST(ServerE2E, ConsoleCommands) {
       {"echo first; echo \"second;  part\"", "second;  part"},
       {"find net_", "\"net_stats\""},
       {"cvarlist NET", "net_stats                : cmd        : "},
-      // cvarlist echo find net_stats quit
-      {"cvarlist", "5 total convars/concommands"},
+      // cvarlist echo find meta net_stats quit
+      {"cvarlist", "6 total convars/concommands"},
       {"cvarlist", "--------------"},
   };
   ServerProcess server;
@@ -109,6 +109,19 @@ TEST(ServerE2E, RefusesBadOptions) {
   }
 }
 
+TEST(ServerE2E, HelpListsEveryOption) {
+  ServerProcess server;
+  EXPECT_FALSE(server.Start({"--help"}));
+  EXPECT_EQ(0, server.WaitForExit(milliseconds(10000)));
+  for (const char *pszOption : {"--port N", "--bind ADDR", "--plugin PATH",
+                                "--no-plugin", "--tickrate HZ", "--net-thread",
+                                "--help"}) {
+    EXPECT_NE(std::string::npos, server.Output().find(std::string("\n  ") +
+                                                      pszOption))
+        << pszOption << "\n" << server.Output();
+  }
+}
+
 TEST(ServerE2E, MissingPluginIsReportedAndTheServerRuns) {
   ServerProcess server;
   ASSERT_TRUE(server.Start({"--port", "0", "--plugin",
@@ -135,10 +148,15 @@ TEST(ServerE2E, StopsCleanlyAndUnloadsThePlugin) {
       {"SIGTERM", [](ServerProcess *p) { p->Signal(SIGTERM); }},
       {"SIGINT", [](ServerProcess *p) { p->Signal(SIGINT); }},
   };
+  // In both receive modes: with a network thread, the signals still reach
+  // the main thread, which stops the thread before it unloads.
+  for (bool bNetThread : {false, true})
   for (const StopCase &c : kCases) {
-    SCOPED_TRACE(c.pszName);
+    SCOPED_TRACE(std::string(c.pszName) + (bNetThread ? ", net thread" : ""));
     ServerProcess server;
-    ASSERT_TRUE(server.Start({"--port", "0"})) << server.Output();
+    std::vector<std::string> args = {"--port", "0"};
+    if (bNetThread) args.push_back("--net-thread");
+    ASSERT_TRUE(server.Start(args)) << server.Output();
     EXPECT_EQ(1u, CountOf(server.Output(), kEnableMessage)) << server.Output();
     c.pfnStop(&server);
     int nStatus = server.WaitForExit(milliseconds(10000));

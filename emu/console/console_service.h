@@ -10,7 +10,7 @@
 // console framework has a nameless placeholder variable, and registering it
 // is not an error).
 //
-// Not thread-safe: the server's one thread registers, runs lines and changes
+// Not thread-safe: the server's main thread registers, runs lines and changes
 // values.
 #ifndef QUELLGATE_EMU_CONSOLE_CONSOLE_SERVICE_H_
 #define QUELLGATE_EMU_CONSOLE_CONSOLE_SERVICE_H_

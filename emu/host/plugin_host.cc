@@ -36,6 +36,10 @@ SourceMM::PluginId CPluginHost::LoadPlugin(const char *pszPath, bool bLate) {
     ConPrint("Failed to load plugin: no file given\n");
     return 0;
   }
+  // From the first byte of the library until its Load has returned (or it
+  // is closed again after a failed one): a Load that fails may already have
+  // installed its receive filter before it takes it out.
+  CQuiesceScope quiesce(m_pQuiesce);
   void *pHandle = dlopen(pszPath, RTLD_NOW | RTLD_LOCAL);
   if (pHandle == nullptr) {
     const char *pszWhy = dlerror();
@@ -104,6 +108,10 @@ bool CPluginHost::UnloadPlugin(SourceMM::PluginId id) {
   auto it = std::find_if(m_Plugins.begin(), m_Plugins.end(),
                          [id](const auto &p) { return p->m_Id == id; });
   if (it == m_Plugins.end()) return false;
+  // Unload takes the plugin's receive filter out, but a thread that read the
+  // entry just before may still be inside the filter: it is parked outside
+  // until the library is closed.
+  CQuiesceScope quiesce(m_pQuiesce);
   // Out of the list first: nothing that Unload triggers can reach a plugin
   // on its way out through the host.
   std::unique_ptr<LoadedPlugin> pPlugin = std::move(*it);

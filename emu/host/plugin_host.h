@@ -9,8 +9,11 @@
 // from the console service and drops its hooks: a plugin does neither
 // itself.
 //
-// Not thread-safe: the host, its plugins and the console run on the server's
-// one thread.
+// The host, its plugins' console objects and the console run on one thread.
+// Another thread may be calling into a plugin's receive filter (the engine's
+// network thread): give the host that thread's IQuiesce, and it parks the
+// thread around every load and unload, so that a library is never opened or
+// closed while a thread runs its code.
 #ifndef QUELLGATE_EMU_HOST_PLUGIN_HOST_H_
 #define QUELLGATE_EMU_HOST_PLUGIN_HOST_H_
 
@@ -22,6 +25,7 @@
 
 #include "emu/host/console_output.h"
 #include "emu/host/hook_service.h"
+#include "emu/host/quiesce.h"
 #include "host/ICvar.h"
 #include "host/ISmmAPI.h"
 #include "host/ISmmPlugin.h"
@@ -53,13 +57,20 @@ class CPluginHost : public SourceMM::ISmmAPI {
   // new plugin's id (ids start at 1 and are never reused), or 0 when the
   // library cannot be opened, offers no plugin, is already loaded, or its
   // Load fails; the reason is printed to the console, and a library that
-  // did not load is closed again.
+  // did not load is closed again.  The quiesce target (SetQuiesce) stays
+  // parked from the opening of the library until Load has returned or the
+  // library is closed again.
   SourceMM::PluginId LoadPlugin(const char *pszPath, bool bLate);
   // Runs the plugin's Unload, withdraws its console objects and hooks and
-  // closes its library.  False when no plugin has that id.
+  // closes its library, with the quiesce target parked throughout.  False
+  // when no plugin has that id.
   bool UnloadPlugin(SourceMM::PluginId id);
   // Unloads every plugin, the newest first.
   void UnloadAllPlugins();
+
+  // The thread to park around loads and unloads; null (the default) for
+  // none.  It must outlive the host, or be set back to null first.
+  void SetQuiesce(IQuiesce *pQuiesce) { m_pQuiesce = pQuiesce; }
 
   // The loaded plugins, in load order.
   const std::vector<std::unique_ptr<LoadedPlugin>> &Plugins() const {
@@ -97,6 +108,7 @@ class CPluginHost : public SourceMM::ISmmAPI {
 
   IConsoleOutput *m_pOutput;
   ICvar *m_pConsoleService;
+  IQuiesce *m_pQuiesce = nullptr;
   CHookService m_HookService;
   SourceMM::PluginId m_NextId = 1;
   std::vector<std::unique_ptr<LoadedPlugin>> m_Plugins;

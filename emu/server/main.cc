@@ -2,7 +2,9 @@
 // loads the plugin through the plugin host, prints one line
 // "listening on ADDR:PORT" with the real port, and then ticks: drain the
 // socket, run the console lines waiting on stdin, sleep to the next tick.
-// End of input, `quit`, SIGINT and SIGTERM unload the plugin and exit 0.
+// With --net-thread the socket is drained on a network thread instead (see
+// net_thread.h) and the ticks only run the console.  End of input, `quit`,
+// SIGINT and SIGTERM unload the plugin and exit 0.
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,10 +19,12 @@
 #include "emu/console/console_service.h"
 #include "emu/console/engine_commands.h"
 #include "emu/host/console_output.h"
+#include "emu/host/meta_command.h"
 #include "emu/host/plugin_host.h"
 #include "emu/server/line_reader.h"
 #include "emu/server/net_receiver.h"
 #include "emu/server/net_stats_command.h"
+#include "emu/server/net_thread.h"
 #include "emu/server/server_options.h"
 
 namespace {
@@ -84,12 +88,26 @@ int main(int argc, char **argv) {
   RegisterConsoleObjects(0, nullptr);
 
   CPluginHost host(&output, &console);
+  // The host's own command; the module's walk has run, so it registers at
+  // once.
+  CMetaCommand metaCommand(&host);
+  // With a network thread, the host parks it around every load and unload:
+  // a plugin's library must not close under a receive that is inside it.
+  CNetThread netThread(&net);
+  if (options.m_bNetThread) host.SetQuiesce(&netThread);
   if (!options.m_bNoPlugin) {
     std::string strPlugin = options.m_strPlugin.empty() ? DefaultPluginPath()
                                                         : options.m_strPlugin;
     // A plugin that fails to load is reported by the host; the server runs
     // on without it, as a game server does.
     host.LoadPlugin(strPlugin.c_str(), false);
+  }
+  if (options.m_bNetThread && !netThread.Start(&strError)) {
+    fprintf(stderr, "qgate-server: %s\n", strError.c_str());
+    host.SetQuiesce(nullptr);
+    host.UnloadAllPlugins();
+    g_pCVar = nullptr;
+    return 1;
   }
 
   char szListening[128];
@@ -107,7 +125,7 @@ int main(int argc, char **argv) {
   clock_gettime(CLOCK_MONOTONIC, &nextTick);
   std::vector<std::string> lines;
   while (!s_bStopSignal && !engineCommands.QuitRequested()) {
-    net.ReceiveTick();
+    if (!options.m_bNetThread) net.ReceiveTick();
 
     lines.clear();
     input.ReadWaitingLines(&lines);
@@ -140,6 +158,9 @@ int main(int argc, char **argv) {
     }
   }
 
+  // Receives end before the plugins go: nothing runs their code any more.
+  netThread.Stop();
+  host.SetQuiesce(nullptr);
   host.UnloadAllPlugins();
   fflush(stdout);
   // The engine's objects go with this scope; the service must not be

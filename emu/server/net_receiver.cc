@@ -21,6 +21,12 @@ constexpr size_t kBufferSize = 65536;
 // one tick's queue holds in the tests.
 constexpr int kMaxReadsPerTick = 1 << 16;
 
+// Adds `n` to a counter that only the receiving thread writes.
+inline void Bump(std::atomic<uint64_t> *pCounter, uint64_t n = 1) {
+  pCounter->store(pCounter->load(std::memory_order_relaxed) + n,
+                  std::memory_order_relaxed);
+}
+
 // The socket's receive queue: large enough that a burst of a few thousand
 // small datagrams waits in it instead of being dropped by the kernel.
 constexpr int kReceiveQueueBytes = 4 << 20;
@@ -67,33 +73,50 @@ bool CNetReceiver::Open(const char *pszAddress, int nPort,
   return true;
 }
 
-void CNetReceiver::ReceiveTick() {
-  ++m_Stats.m_nTicks;
-  if (m_nSocket < 0) return;
+int CNetReceiver::ReceiveTick(const std::atomic<bool> *pInterrupt) {
+  Bump(&m_Stats.m_nTicks);
+  if (m_nSocket < 0) return -1;
   for (int nReads = 0; nReads < kMaxReadsPerTick; ++nReads) {
+    if (pInterrupt != nullptr && pInterrupt->load(std::memory_order_relaxed)) {
+      return 1;
+    }
     sockaddr_in from;
     memset(&from, 0, sizeof from);
     int nFromLen = sizeof from;
     // The table and its entry are read at every call: the plugin may have
-    // replaced the entry since the last one.
-    int r = g_pVCR->Hook_recvfrom(m_nSocket, m_Buffer.data(),
-                                  static_cast<int>(m_Buffer.size()), 0,
-                                  reinterpret_cast<sockaddr *>(&from),
-                                  &nFromLen);
-    if (r < 0) break;  // nothing waiting, or a socket error
-    ++m_Stats.m_nDatagrams;
+    // replaced the entry since the last one, possibly from another thread.
+    RecvFromFn pfnRecvFrom =
+        __atomic_load_n(&g_pVCR->Hook_recvfrom, __ATOMIC_ACQUIRE);
+    int r = pfnRecvFrom(m_nSocket, m_Buffer.data(),
+                        static_cast<int>(m_Buffer.size()), 0,
+                        reinterpret_cast<sockaddr *>(&from), &nFromLen);
+    if (r < 0) return r;  // nothing waiting, or a socket error
+    Bump(&m_Stats.m_nDatagrams);
     if (r == 0) {
       // The engine's rule: an empty read ends this tick's receive loop.
-      ++m_Stats.m_nEmptyReads;
-      break;
+      Bump(&m_Stats.m_nEmptyReads);
+      return 0;
     }
     // Never trust a count beyond the buffer, whoever produced it.
     int nLength = r < static_cast<int>(m_Buffer.size())
                       ? r
                       : static_cast<int>(m_Buffer.size());
-    m_Stats.m_nBytes += static_cast<uint64_t>(nLength);
+    Bump(&m_Stats.m_nBytes, static_cast<uint64_t>(nLength));
     HandleDatagram(nLength, &from, nFromLen);
   }
+  return 1;
+}
+
+NetStats CNetReceiver::Stats() const {
+  NetStats stats;
+  stats.m_nDatagrams = m_Stats.m_nDatagrams.load(std::memory_order_relaxed);
+  stats.m_nBytes = m_Stats.m_nBytes.load(std::memory_order_relaxed);
+  stats.m_nEmptyReads = m_Stats.m_nEmptyReads.load(std::memory_order_relaxed);
+  stats.m_nPingsAnswered =
+      m_Stats.m_nPingsAnswered.load(std::memory_order_relaxed);
+  stats.m_nDropped = m_Stats.m_nDropped.load(std::memory_order_relaxed);
+  stats.m_nTicks = m_Stats.m_nTicks.load(std::memory_order_relaxed);
+  return stats;
 }
 
 void CNetReceiver::HandleDatagram(int nLength, const void *pFrom,
@@ -112,8 +135,8 @@ void CNetReceiver::HandleDatagram(int nLength, const void *pFrom,
     m_Reply[4] = 'j';
     sendto(m_nSocket, m_Reply.data(), m_Reply.size(), 0,
            reinterpret_cast<const sockaddr *>(pSender), sizeof(sockaddr_in));
-    ++m_Stats.m_nPingsAnswered;
+    Bump(&m_Stats.m_nPingsAnswered);
     return;
   }
-  ++m_Stats.m_nDropped;
+  Bump(&m_Stats.m_nDropped);
 }

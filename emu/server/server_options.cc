@@ -60,6 +60,8 @@ bool ParseServerOptions(int argc, char **argv, ServerOptions *pOptions,
       pOptions->m_bHelp = true;
     } else if (strName == "--no-plugin") {
       pOptions->m_bNoPlugin = true;
+    } else if (strName == "--net-thread") {
+      pOptions->m_bNetThread = true;
     } else if (strName == "--port") {
       if (!takeValue()) return false;
       if (!ParseInt(strValue, 0, 65535, &pOptions->m_nPort)) {
@@ -104,6 +106,12 @@ const char *ServerUsage() {
          "this program)\n"
          "  --no-plugin     run without a plugin\n"
          "  --tickrate HZ   server ticks per second (default 66)\n"
+         "  --net-thread    receive on a network thread of its own, as engines\n"
+         "                  do in threaded-socket mode; the main thread runs\n"
+         "                  the console and the ticks.  The thread drains the\n"
+         "                  socket until a read yields 0 bytes or nothing,\n"
+         "                  then waits until it is readable again.  Plugins\n"
+         "                  are loaded and unloaded with the thread parked.\n"
          "  --help          show this text\n"
          "The console reads commands from stdin; end of input quits.\n";
 }

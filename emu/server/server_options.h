@@ -12,6 +12,7 @@ struct ServerOptions {
   std::string m_strPlugin;               // empty: quellgate_mm.so beside us
   bool m_bNoPlugin = false;
   double m_flTickRate = 66.0;            // ticks per second
+  bool m_bNetThread = false;             // receive on a thread of its own
   bool m_bHelp = false;
 };
 
