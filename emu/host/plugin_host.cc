@@ -3,8 +3,10 @@
 #include <ctype.h>
 #include <dlfcn.h>
 #include <stdarg.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -31,6 +33,18 @@ CPluginHost::~CPluginHost() {
   if (s_pEngineHost == this) s_pEngineHost = nullptr;
 }
 
+std::string CPluginHost::ResolvePluginPath(const char *pszPath) {
+  if (strchr(pszPath, '/') != nullptr) return pszPath;
+  char szExe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
+  if (n <= 0) return pszPath;
+  szExe[n] = '\0';
+  char *pSlash = strrchr(szExe, '/');
+  if (pSlash == nullptr) return pszPath;
+  pSlash[1] = '\0';
+  return std::string(szExe) + pszPath;
+}
+
 SourceMM::PluginId CPluginHost::LoadPlugin(const char *pszPath, bool bLate) {
   if (pszPath == nullptr || pszPath[0] == '\0') {
     ConPrint("Failed to load plugin: no file given\n");
@@ -40,7 +54,10 @@ SourceMM::PluginId CPluginHost::LoadPlugin(const char *pszPath, bool bLate) {
   // is closed again after a failed one): a Load that fails may already have
   // installed its receive filter before it takes it out.
   CQuiesceScope quiesce(m_pQuiesce);
-  void *pHandle = dlopen(pszPath, RTLD_NOW | RTLD_LOCAL);
+  // Resolved here rather than left to dlopen's own search, which depends on
+  // who calls it (a sanitizer's interceptor has no $ORIGIN of ours).
+  std::string strFile = ResolvePluginPath(pszPath);
+  void *pHandle = dlopen(strFile.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (pHandle == nullptr) {
     const char *pszWhy = dlerror();
     ConPrintf("Failed to load plugin %s: %s\n", pszPath,

@@ -61,6 +61,11 @@ class CPluginHost : public SourceMM::ISmmAPI {
   // parked from the opening of the library until Load has returned or the
   // library is closed again.
   SourceMM::PluginId LoadPlugin(const char *pszPath, bool bLate);
+
+  // Where a plugin named `pszPath` is loaded from: a path with a '/' as it
+  // stands, a bare file name from the folder of the running executable, as
+  // a game server finds its modules beside itself.
+  static std::string ResolvePluginPath(const char *pszPath);
   // Runs the plugin's Unload, withdraws its console objects and hooks and
   // closes its library, with the quiesce target parked throughout.  False
   // when no plugin has that id.

@@ -4,9 +4,8 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <limits.h>
+#include "emu/host/plugin_host.h"
 
 namespace {
 
@@ -117,12 +116,5 @@ const char *ServerUsage() {
 }
 
 std::string DefaultPluginPath() {
-  char szExe[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
-  if (n <= 0) return std::string();
-  szExe[n] = '\0';
-  char *pSlash = strrchr(szExe, '/');
-  if (pSlash == nullptr) return std::string();
-  pSlash[1] = '\0';
-  return std::string(szExe) + "quellgate_mm.so";
+  return CPluginHost::ResolvePluginPath("quellgate_mm.so");
 }
