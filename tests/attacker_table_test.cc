@@ -16,15 +16,20 @@
 #include "tests/plugin_fixture.h"
 
 // Fault injection for the library heap: the Nth nothrow allocation from now
-// fails.  The table allocates only through the nothrow forms.
+// fails.  The table allocates only through the nothrow forms.  A block that
+// is handed out comes from the ordinary operator new, so that the ordinary
+// delete that frees it is its matching release.
 static std::atomic<int> s_nFailNthNew{0};
 
 void *operator new(size_t n, const std::nothrow_t &) noexcept {
   int nLeft = s_nFailNthNew.load();
   if (nLeft > 0 && s_nFailNthNew.fetch_sub(1) == 1) return nullptr;
-  return malloc(n == 0 ? 1 : n);
+  try {
+    return ::operator new(n);
+  } catch (...) {
+    return nullptr;
+  }
 }
-void operator delete(void *p, const std::nothrow_t &) noexcept { free(p); }
 
 namespace {
 
