@@ -11,23 +11,26 @@ ConCommand::ConCommand(const char *pszName, PlainCommandFn pfnHandler,
                        const char *pszHelpText, int nFlags,
                        CompletionFn pfnCompletion) {
   m_CommandHandler.m_pfnPlain = pfnHandler;
-  m_bHandlerTakesArgs = false;
-  m_bUsesObjects = false;
-  m_Completion.m_pfnList =
-      pfnCompletion != nullptr ? pfnCompletion : &NoCompletions;
-  m_bHasCompletion = pfnCompletion != nullptr;
-  ConCommandBase::SetUpBase(pszName, pszHelpText, nFlags);
+  SetUpWithFunctions(false, pfnCompletion, pszName, pszHelpText, nFlags);
 }
 
 ConCommand::ConCommand(const char *pszName, ArgsCommandFn pfnHandler,
                        const char *pszHelpText, int nFlags,
                        CompletionFn pfnCompletion) {
   m_CommandHandler.m_pfnArgs = pfnHandler;
-  m_bHandlerTakesArgs = true;
+  SetUpWithFunctions(true, pfnCompletion, pszName, pszHelpText, nFlags);
+}
+
+void ConCommand::SetUpWithFunctions(bool bHandlerTakesArgs,
+                                    CompletionFn pfnCompletion,
+                                    const char *pszName,
+                                    const char *pszHelpText, int nFlags) {
+  m_bHandlerTakesArgs = bHandlerTakesArgs;
   m_bUsesObjects = false;
   m_Completion.m_pfnList =
       pfnCompletion != nullptr ? pfnCompletion : &NoCompletions;
   m_bHasCompletion = pfnCompletion != nullptr;
+  // Called directly: the object is not whole yet, so not through its table.
   ConCommandBase::SetUpBase(pszName, pszHelpText, nFlags);
 }
 

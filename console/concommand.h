@@ -90,6 +90,12 @@ class ConCommand : public ConCommandBase {
   virtual void Execute(const CCommandArgs &args);
 
  private:
+  // Stores a completion function, NoCompletions standing in for none, and
+  // sets up the base.  The function forms of the constructor end here.
+  void SetUpWithFunctions(bool bHandlerTakesArgs, CompletionFn pfnCompletion,
+                          const char *pszName, const char *pszHelpText,
+                          int nFlags);
+
   union HandlerWord {
     PlainCommandFn m_pfnPlain;
     ArgsCommandFn m_pfnArgs;

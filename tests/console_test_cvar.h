@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/ICvar.h"
+#include "tests/null_cvar.h"
 
-class RecordingCvar : public ICvar {
+class RecordingCvar : public NullCvar {
  public:
   struct Broadcast {
     ConVar *m_pVar;
@@ -24,14 +24,6 @@ class RecordingCvar : public ICvar {
   void RegisterConCommand(ConCommandBase *pCommandBase) override {
     m_Registered.push_back(pCommandBase);
   }
-  void UnregisterConCommand(ConCommandBase *pCommandBase) override {}
-  void UnregisterConCommands(int id) override {}
-  ConCommandBase *FindCommandBase(const char *name) override { return nullptr; }
-  ConVar *FindVar(const char *var_name) override { return nullptr; }
-  ConCommand *FindCommand(const char *name) override { return nullptr; }
-  ConCommandBase *GetCommand(int index) override { return nullptr; }
-  void InstallGlobalChangeCallback(FnChangeCallback callback) override {}
-  void RemoveGlobalChangeCallback(FnChangeCallback callback) override {}
   void CallGlobalChangeCallbacks(ConVar *var, const char *pOldValue,
                                  float flOldValue) override {
     m_Broadcasts.push_back(Broadcast{var, pOldValue, flOldValue});

@@ -17,6 +17,7 @@
 #include "hooks/bound_callback.h"
 #include "hooks/change_broadcast_hook.h"
 #include "host/ICvar.h"
+#include "tests/null_cvar.h"
 #include "plugin/host_handles.h"
 
 using SourceHook::META_RES;
@@ -32,19 +33,9 @@ namespace {
 std::vector<std::string> g_Events;
 
 // A console service whose own broadcast only records that it ran.
-class TestCvar : public ICvar {
+class TestCvar : public NullCvar {
  public:
   explicit TestCvar(std::string name) : m_Name(std::move(name)) {}
-  int AllocateDLLIdentifier() override { return 0; }
-  void RegisterConCommand(ConCommandBase *) override {}
-  void UnregisterConCommand(ConCommandBase *) override {}
-  void UnregisterConCommands(int) override {}
-  ConCommandBase *FindCommandBase(const char *) override { return nullptr; }
-  ConVar *FindVar(const char *) override { return nullptr; }
-  ConCommand *FindCommand(const char *) override { return nullptr; }
-  ConCommandBase *GetCommand(int) override { return nullptr; }
-  void InstallGlobalChangeCallback(FnChangeCallback) override {}
-  void RemoveGlobalChangeCallback(FnChangeCallback) override {}
   void CallGlobalChangeCallbacks(ConVar *, const char *pOldValue,
                                  float) override {
     g_Events.push_back(m_Name + ":own:" + pOldValue);

@@ -16,6 +16,7 @@
 #include "emu/host/plugin_host.h"
 #include "emu/tier0/tier0_stats.h"
 #include "gtest/gtest.h"
+#include "tests/null_cvar.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::string BinPath(const std::string &strFile) {
 
 // A console service that only records what it is asked: the host treats
 // console objects as opaque, so these tests do too.
-class CRecordingCvar : public ICvar {
+class CRecordingCvar : public NullCvar {
  public:
   int AllocateDLLIdentifier() override { return m_nNextId++; }
   void RegisterConCommand(ConCommandBase *p) override {
@@ -40,18 +41,11 @@ class CRecordingCvar : public ICvar {
     m_Unregistered.push_back(p);
     m_Held.erase(std::remove(m_Held.begin(), m_Held.end(), p), m_Held.end());
   }
-  void UnregisterConCommands(int id) override {}
-  ConCommandBase *FindCommandBase(const char *) override { return nullptr; }
-  ConVar *FindVar(const char *) override { return nullptr; }
-  ConCommand *FindCommand(const char *) override { return nullptr; }
   ConCommandBase *GetCommand(int index) override {
     return index >= 0 && index < static_cast<int>(m_Held.size())
                ? m_Held[static_cast<size_t>(index)]
                : nullptr;
   }
-  void InstallGlobalChangeCallback(FnChangeCallback) override {}
-  void RemoveGlobalChangeCallback(FnChangeCallback) override {}
-  void CallGlobalChangeCallbacks(ConVar *, const char *, float) override {}
 
   int m_nNextId = 1;
   int m_nRegisterCalls = 0;

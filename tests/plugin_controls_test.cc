@@ -135,7 +135,7 @@ TEST_F(ControlsTest, OtherVariablesAreIgnored) {
     EXPECT_EQ(m_Host.TakeOutput(), "");
     EXPECT_TRUE(g_bFilterEnabled);
   }
-  EXPECT_GE(m_Cvar.m_nBroadcasts, 3) << "the service's own broadcast still runs";
+  EXPECT_GE(m_Cvar.m_Broadcasts.size(), 3u) << "the service's own broadcast still runs";
 }
 
 TEST_F(ControlsTest, UnloadDetachesTheHandlerBeforeTheFilterGoesOff) {

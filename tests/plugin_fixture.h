@@ -12,10 +12,10 @@
 
 #include <string>
 
-#include "host/ICvar.h"
 #include "host/ISmmAPI.h"
 #include "host/ISourceHook.h"
 #include "host/tier0.h"
+#include "tests/console_test_cvar.h"
 
 class CaptureHost : public SourceMM::ISmmAPI {
  public:
@@ -63,25 +63,6 @@ class CaptureHost : public SourceMM::ISmmAPI {
 
  private:
   static void *EngineFactory(const char *, int *) { return nullptr; }
-};
-
-// A console service that only counts what reaches it.
-class RecordingCvar : public ICvar {
- public:
-  int m_nBroadcasts = 0;
-  int AllocateDLLIdentifier() override { return 7; }
-  void RegisterConCommand(ConCommandBase *) override {}
-  void UnregisterConCommand(ConCommandBase *) override {}
-  void UnregisterConCommands(int) override {}
-  ConCommandBase *FindCommandBase(const char *) override { return nullptr; }
-  ConVar *FindVar(const char *) override { return nullptr; }
-  ConCommand *FindCommand(const char *) override { return nullptr; }
-  ConCommandBase *GetCommand(int) override { return nullptr; }
-  void InstallGlobalChangeCallback(FnChangeCallback) override {}
-  void RemoveGlobalChangeCallback(FnChangeCallback) override {}
-  void CallGlobalChangeCallbacks(ConVar *, const char *, float) override {
-    ++m_nBroadcasts;
-  }
 };
 
 // A hook service that refuses every hook, as a host without hooks would.

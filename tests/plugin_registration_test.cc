@@ -28,7 +28,7 @@ class NamingHost : public CaptureHost {
 
 TEST(RegistrationTest, HostReceivesTheObjectsNewestFirst) {
   NamingHost host;
-  RecordingCvar service;
+  RecordingCvar service(7);
   RefusingHookService hooks;
   host.m_pConsoleService = &service;
   host.m_pHookService = &hooks;
