@@ -29,19 +29,15 @@
 
 namespace {
 
-volatile sig_atomic_t s_bStopSignal = 0;
-
-void OnStopSignal(int) { s_bStopSignal = 1; }
-
-void InstallSignalHandlers() {
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a signal cuts the tick's sleep short, so the server
-  // stops at once.
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+// SIGINT and SIGTERM stay blocked in every thread and are taken
+// synchronously where the main thread sleeps to its next tick: no handler
+// runs at an awkward moment, and none can be left pending in a thread that
+// never looks (as a sanitizer's deferred delivery would leave it).
+void BlockStopSignals(sigset_t *pStopSignals) {
+  sigemptyset(pStopSignals);
+  sigaddset(pStopSignals, SIGINT);
+  sigaddset(pStopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, pStopSignals, nullptr);
   // A console reader that went away must not kill the server mid-unload.
   signal(SIGPIPE, SIG_IGN);
 }
@@ -54,6 +50,27 @@ void AddNanoseconds(timespec *pTime, long long nNanoseconds) {
 
 bool IsBefore(const timespec &a, const timespec &b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Waits until `deadline` on the monotonic clock, or until one of
+// `stopSignals` arrives; answers true for a signal.  A deadline already
+// passed still takes a signal that is pending.
+bool SleepUntilStopSignal(const sigset_t &stopSignals, const timespec &deadline) {
+  for (;;) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec left = {0, 0};
+    if (IsBefore(now, deadline)) {
+      left.tv_sec = deadline.tv_sec - now.tv_sec;
+      left.tv_nsec = deadline.tv_nsec - now.tv_nsec;
+      if (left.tv_nsec < 0) {
+        left.tv_nsec += 1000000000L;
+        --left.tv_sec;
+      }
+    }
+    if (sigtimedwait(&stopSignals, nullptr, &left) > 0) return true;
+    if (errno != EINTR) return false;  // EAGAIN: the deadline came
+  }
 }
 
 }  // namespace
@@ -69,7 +86,9 @@ int main(int argc, char **argv) {
     fputs(ServerUsage(), stdout);
     return 0;
   }
-  InstallSignalHandlers();
+  // Before any thread starts, so that every thread inherits the mask.
+  sigset_t stopSignals;
+  BlockStopSignals(&stopSignals);
 
   CStdioOutput output(stdout);
   CNetReceiver net;
@@ -124,7 +143,8 @@ int main(int argc, char **argv) {
   timespec nextTick;
   clock_gettime(CLOCK_MONOTONIC, &nextTick);
   std::vector<std::string> lines;
-  while (!s_bStopSignal && !engineCommands.QuitRequested()) {
+  bool bStopSignal = false;
+  while (!bStopSignal && !engineCommands.QuitRequested()) {
     if (!options.m_bNetThread) net.ReceiveTick();
 
     lines.clear();
@@ -150,12 +170,8 @@ int main(int argc, char **argv) {
       // Fallen behind (a long tick, a stopped process): start the count
       // again from now rather than run a burst of catch-up ticks.
       nextTick = now;
-      continue;
     }
-    while (!s_bStopSignal &&
-           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &nextTick,
-                           nullptr) == EINTR) {
-    }
+    bStopSignal = SleepUntilStopSignal(stopSignals, nextTick);
   }
 
   // Receives end before the plugins go: nothing runs their code any more.

@@ -31,7 +31,8 @@ bool CNetThread::Start(std::string *pError) {
     UpdateInterrupt();
   }
   // The new thread inherits the signal mask: it blocks every signal, so
-  // SIGINT and SIGTERM reach the main thread and cut its sleep short.
+  // SIGINT and SIGTERM are left to the main thread, which takes them where
+  // it sleeps to its next tick.
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
