@@ -257,14 +257,19 @@ bool QueryCounters(ServerProcess *pServer, ServerCounters *pCounters) {
   pServer->SendLine("net_stats");
   std::string strLine =
       pServer->WaitForLine("net_stats:", std::chrono::milliseconds(10000));
+  return ParseCountersLine(strLine, pCounters);
+}
+
+bool ParseCountersLine(const std::string &strLine, ServerCounters *pCounters) {
   ServerCounters c;
+  int nUsed = 0;
   int n = sscanf(strLine.c_str(),
                  "net_stats: datagrams %" SCNu64 ", bytes %" SCNu64
                  ", empty reads %" SCNu64 ", pings answered %" SCNu64
-                 ", dropped %" SCNu64 ", ticks %" SCNu64,
+                 ", dropped %" SCNu64 ", ticks %" SCNu64 "%n",
                  &c.m_nDatagrams, &c.m_nBytes, &c.m_nEmptyReads,
-                 &c.m_nPingsAnswered, &c.m_nDropped, &c.m_nTicks);
-  if (n != 6) return false;
+                 &c.m_nPingsAnswered, &c.m_nDropped, &c.m_nTicks, &nUsed);
+  if (n != 6 || static_cast<size_t>(nUsed) != strLine.size()) return false;
   *pCounters = c;
   return true;
 }

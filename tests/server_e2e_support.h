@@ -112,6 +112,9 @@ struct ServerCounters {
 
 // Runs net_stats on the server's console and parses the answer.
 bool QueryCounters(ServerProcess *pServer, ServerCounters *pCounters);
+// Parses one whole `net_stats:` line (without its line end); false when it
+// is out of shape.
+bool ParseCountersLine(const std::string &strLine, ServerCounters *pCounters);
 
 }  // namespace qgtest
 

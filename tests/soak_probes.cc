@@ -80,17 +80,10 @@ bool ParseNetStats(const std::string &strText, size_t *pOffset,
   if (nStart == std::string::npos) return false;
   size_t nEnd = strText.find('\n', nStart);
   if (nEnd == std::string::npos) return false;
-  std::string strLine = strText.substr(nStart, nEnd - nStart);
-  NetCounters c;
-  int nUsed = 0;
-  int n = sscanf(strLine.c_str(),
-                 "net_stats: datagrams %" SCNu64 ", bytes %" SCNu64
-                 ", empty reads %" SCNu64 ", pings answered %" SCNu64
-                 ", dropped %" SCNu64 ", ticks %" SCNu64 "%n",
-                 &c.m_nDatagrams, &c.m_nBytes, &c.m_nEmptyReads,
-                 &c.m_nPingsAnswered, &c.m_nDropped, &c.m_nTicks, &nUsed);
-  if (n != 6 || static_cast<size_t>(nUsed) != strLine.size()) return false;
-  *pCounters = c;
+  if (!qgtest::ParseCountersLine(strText.substr(nStart, nEnd - nStart),
+                                 pCounters)) {
+    return false;
+  }
   *pOffset = nEnd + 1;
   return true;
 }

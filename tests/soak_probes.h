@@ -17,17 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/server_e2e_support.h"
+
 namespace qgsoak {
 
 // One `net_stats` line.
-struct NetCounters {
-  uint64_t m_nDatagrams = 0;
-  uint64_t m_nBytes = 0;
-  uint64_t m_nEmptyReads = 0;
-  uint64_t m_nPingsAnswered = 0;
-  uint64_t m_nDropped = 0;
-  uint64_t m_nTicks = 0;
-};
+typedef qgtest::ServerCounters NetCounters;
 
 // Parses the first `net_stats:` line of `strText` from position
 // `*pOffset` on, and moves `*pOffset` past it.  False when there is none

@@ -18,17 +18,7 @@
 #include <vector>
 
 #include "emu/console/command_args.h"
-
-// A failed check names itself and aborts, which libFuzzer reports as a
-// crash with the input that caused it.
-#define CHECK(condition)                                               \
-  do {                                                                 \
-    if (!(condition)) {                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-              #condition);                                             \
-      abort();                                                         \
-    }                                                                  \
-  } while (0)
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 

@@ -26,17 +26,7 @@
 
 #include "plugin/attackers.h"
 #include "plugin/filter.h"
-
-// A failed check names itself and aborts, which libFuzzer reports as a
-// crash with the input that caused it.
-#define CHECK(condition)                                               \
-  do {                                                                 \
-    if (!(condition)) {                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-              #condition);                                             \
-      abort();                                                         \
-    }                                                                  \
-  } while (0)
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
