@@ -19,6 +19,8 @@ SpinLock s_AttackersLock;
 __attribute__((noinline)) void RecordNewAttacker(int octet1, int octet2,
                                                  int octet3, int octet4) {
   AttackerRecord *pRecord = nullptr;
+  // A full table refuses any new address; testing first spares a flood of
+  // new senders past the bound an allocation and a free per datagram.
   if (g_Attackers.Size() < AttackerTable::kMaxAddresses) {
     pRecord = new (std::nothrow) AttackerRecord;
   }
